@@ -19,6 +19,9 @@ public:
     virtual bool isFT232R() const = 0;
     virtual FT_STATUS readImage(Image &image) = 0;
     virtual FT_STATUS writeImage(const Image &image) = 0;
+    // Ends the session with the device. FT_Close calls it once and then hands
+    // the device to Bus::close, whatever it returns.
+    virtual FT_STATUS close() { return FT_OK; }
 };
 
 class Bus {
