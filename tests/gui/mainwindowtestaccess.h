@@ -1,0 +1,20 @@
+// The seam through which tests read and set the main window's private state.
+#pragma once
+
+#include "aboutwidget.h"
+#include "mainwindow.h"
+
+struct MainWindowTestAccess {
+    static QStringList &flashedIDs(MainWindow &w) { return w.FlashedIDs; }
+    static QString &filename(MainWindow &w) { return w.filename; }
+    static QString &activeID(MainWindow &w) { return w.activeID; }
+    static FT_STATUS ftStatus(MainWindow &w) { return w.ftStatus; }
+    static QSettings *settings(MainWindow &w) { return w.settings; }
+    static FTDIDevThread *devThread(MainWindow &w) { return w.devThread; }
+    static AboutWidget *about(MainWindow &w) { return w.about; }
+    static void setUuidSource(MainWindow &w, std::function<QUuid()> source)
+    {
+        w.newUuid = std::move(source);
+    }
+    static QString generateID(MainWindow &w) { return w.generateID(); }
+};
