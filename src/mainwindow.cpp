@@ -3,6 +3,7 @@
 
 #include "aboutwidget.h"
 #include "ftdidevthread.h"
+#include "d2xx/ft232r_image.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -247,7 +248,7 @@ void MainWindow::showReadRecord()
 
 void MainWindow::writeFTDIEE()
 {
-    if (refuseUnprogrammableCbus())
+    if (refuseUnprogrammableForm())
         return;
 
     char Manufacturer[FT_MANUFACTURER_BUFFER_SIZE];
@@ -283,9 +284,10 @@ void MainWindow::writeFTDIEE()
     });
 }
 
-// A CBUS box without a function, or a function CBUS4 lacks, would program a
-// corrupt configuration; such a form is refused before the device is touched.
-bool MainWindow::refuseUnprogrammableCbus()
+// A form the chip cannot hold is refused, with the reason, before the device
+// is touched: a CBUS box without a function or with a function CBUS4 lacks
+// (it would program a corrupt configuration), or strings too long together.
+bool MainWindow::refuseUnprogrammableForm()
 {
     const QList<QComboBox *> boxes = cbusBoxes();
     for (int pin = 0; pin < boxes.size(); ++pin) {
@@ -297,6 +299,16 @@ bool MainWindow::refuseUnprogrammableCbus()
     if (ui->cbus4cb->currentIndex() >= firstFunctionMissingOnCbus4) {
         logMsg(QString("CBus4 does not support %1! Can not proceed!!")
                    .arg(ui->cbus4cb->currentText()));
+        return true;
+    }
+    const qsizetype characters = ui->manufacturerle->text().toLatin1().size()
+                                 + ui->des->text().toLatin1().size()
+                                 + ui->serialle->text().toLatin1().size();
+    if (characters > qsizetype(kestrova::d2xx::kMaxStringCharacters)) {
+        logMsg(QString("Manufacturer, Description and Serial No. have %1 characters, "
+                       "the chip holds %2! Can not proceed!!")
+                   .arg(characters)
+                   .arg(kestrova::d2xx::kMaxStringCharacters));
         return true;
     }
     return false;

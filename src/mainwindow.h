@@ -61,7 +61,7 @@ private:
     // attached; otherwise logs why nothing can be done.
     void withSingleDevice(const std::function<void()> &useDevice);
     void showReadRecord();
-    bool refuseUnprogrammableCbus();
+    bool refuseUnprogrammableForm();
     FT_PROGRAM_DATA programRecordFromForm() const;
     void recordProgrammedSerial();
     int askToFlash(const QString &serial);

@@ -51,6 +51,7 @@ enum StringIndex { Manufacturer, Description, Serial, StringCount };
 constexpr std::size_t kDescriptorHeaderSize = 2;
 constexpr std::size_t kStringSpace = kChecksumAt - kStringAreaAt
                                      - StringCount * kDescriptorHeaderSize - kTrailerSize;
+static_assert(kMaxStringCharacters == kStringSpace / 2, "two bytes per character");
 
 // Inversion bits 0-7 and CBUS pins 0-4 as record fields.
 constexpr std::array<UCHAR FT_PROGRAM_DATA::*, 8> kInversions = {
@@ -268,7 +269,7 @@ bool stringsFit(const FT_PROGRAM_DATA &data)
             return false;
         characters += boundedLength(text);
     }
-    return 2 * characters <= kStringSpace;
+    return characters <= kMaxStringCharacters;
 }
 
 bool cbusCodesValid(const FT_PROGRAM_DATA &data)

@@ -22,6 +22,9 @@
 namespace kestrova::d2xx {
 
 constexpr std::size_t kImageSize = 128;
+// The manufacturer, description and serial number strings share the image's
+// string area: together they hold at most this many characters.
+constexpr std::size_t kMaxStringCharacters = 46;
 
 // Decodes a whole image into `data`. The four string pointers of `data` must
 // point at buffers of FT_MANUFACTURER_BUFFER_SIZE, FT_MANUFACTURER_ID_BUFFER_SIZE,

@@ -422,6 +422,8 @@ private slots:
     void unprogrammableCbusFromDevice();
     void cbusRefusals_data();
     void cbusRefusals();
+    void overlongStringsRefused_data();
+    void overlongStringsRefused();
     void flashedIdsGrowOnlyBySuccess();
     void stringToBuffer_data();
     void stringToBuffer();
@@ -803,6 +805,58 @@ void TestReadWrite::cbusRefusals()
     rig.clickWrite();
     QCOMPARE(rig.log().last(), "A-SERIAL -> Progam OK");
     QCOMPARE(QString::fromStdString(serialOf(rig.bench->image("A"))), serial);
+}
+
+// The three USB strings share 46 characters of the chip's string area; a form
+// with more is refused with the count before the device is touched.
+void TestReadWrite::overlongStringsRefused_data()
+{
+    QTest::addColumn<QString>("manufacturer");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("refusal"); // empty: the form is programmed
+
+    const QString tooLong = "Manufacturer, Description and Serial No. have %1 characters, "
+                            "the chip holds 46! Can not proceed!!";
+    QTest::newRow("46 fit") << QString(11, 'M') << QString(20, 'D') << QString(15, 'S')
+                            << QString();
+    QTest::newRow("47") << QString(11, 'M') << QString(21, 'D') << QString(15, 'S')
+                        << tooLong.arg(47);
+    QTest::newRow("every field full") << QString(11, 'M') << QString(27, 'D') << QString(15, 'S')
+                                      << tooLong.arg(53);
+    QTest::newRow("non-Latin-1 counts once") << QString(11, QChar(0x20AC)) << QString(20, 'D')
+                                             << QString(15, 'S') << QString();
+}
+
+void TestReadWrite::overlongStringsRefused()
+{
+    QFETCH(QString, manufacturer);
+    QFETCH(QString, description);
+    QFETCH(QString, serial);
+    QFETCH(QString, refusal);
+
+    Rig rig;
+    rig.attach("A", freshImage("A-SERIAL"));
+    QVERIFY(rig.waitForListed({"A-SERIAL"}));
+    rig.edit("manufacturerle")->setText(manufacturer);
+    rig.edit("des")->setText(description);
+    rig.edit("serialle")->setText(serial);
+    const Image imageBefore = rig.bench->image("A");
+    rig.bench->clearCalls();
+    const int countsBefore = rig.bus->guiCounts();
+
+    rig.clickWrite();
+
+    if (refusal.isEmpty()) {
+        QCOMPARE(rig.log().last(), "A-SERIAL -> Progam OK");
+        QCOMPARE(QString::fromStdString(serialOf(rig.bench->image("A"))), serial);
+        return;
+    }
+    QCOMPARE(rig.log(), QStringList{refusal});
+    QCOMPARE(rig.bus->guiCounts(), countsBefore);
+    QCOMPARE(rig.deviceCalls(), QStringList());
+    QVERIFY(rig.bench->image("A") == imageBefore);
+    QCOMPARE(Access::flashedIDs(rig.window), QStringList());
 }
 
 // FlashedIDs takes the form's serial number after each successful programming
