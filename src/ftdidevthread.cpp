@@ -1,7 +1,6 @@
 #include "ftdidevthread.h"
 
-#include <QDeadlineTimer>
-
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 
@@ -28,9 +27,9 @@ void FTDIDevThread::FreeMutex()
 
 void FTDIDevThread::stop()
 {
-    QMutexLocker locker(&sleepLock);
+    std::lock_guard<std::mutex> locker(sleepLock);
     stopRequested = true;
-    wakeUp.wakeAll();
+    wakeUp.notify_all();
 }
 
 void FTDIDevThread::run()
@@ -49,10 +48,9 @@ void FTDIDevThread::run()
 // after the start. Returns false once the loop is to end.
 bool FTDIDevThread::sleepUnlessStopped()
 {
-    QMutexLocker locker(&sleepLock);
-    const QDeadlineTimer deadline(pollIntervalMs);
-    while (!stopRequested && wakeUp.wait(&sleepLock, deadline)) {
-    }
+    std::unique_lock<std::mutex> locker(sleepLock);
+    wakeUp.wait_for(locker, std::chrono::milliseconds(pollIntervalMs),
+                    [this] { return stopRequested; });
     return !stopRequested;
 }
 

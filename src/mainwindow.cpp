@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -56,6 +57,24 @@ QVariant widgetValue(const QWidget *widget)
     return qobject_cast<const QComboBox *>(widget)->currentText();
 }
 
+// toInt() semantics, except that a whole number beyond int's range is held at
+// the nearer end, as the spin box holds its own range, instead of wrapping
+// round (toInt() reads 4294967297 as 1 and 2147483648 as -2147483648).
+int wholeNumber(const QVariant &value)
+{
+    bool ok = false;
+    const qlonglong number = value.toLongLong(&ok);
+    if (ok)
+        return int(std::clamp<qlonglong>(number, std::numeric_limits<int>::min(),
+                                         std::numeric_limits<int>::max()));
+    static const QRegularExpression digitsOnly("^\\s*[-+]?[0-9]+\\s*$");
+    const QString text = value.toString();
+    if (!digitsOnly.match(text).hasMatch())
+        return 0;
+    return text.trimmed().startsWith('-') ? std::numeric_limits<int>::min()
+                                          : std::numeric_limits<int>::max();
+}
+
 // Puts a stored value into its widget; a missing value (invalid QVariant)
 // gives an empty text, 0, unchecked, or no current CBUS entry.
 void setWidgetValue(QWidget *widget, const QVariant &value)
@@ -63,7 +82,7 @@ void setWidgetValue(QWidget *widget, const QVariant &value)
     if (auto *edit = qobject_cast<QLineEdit *>(widget))
         edit->setText(value.toString());
     else if (auto *spin = qobject_cast<QSpinBox *>(widget))
-        spin->setValue(value.toInt());
+        spin->setValue(wholeNumber(value));
     else if (auto *check = qobject_cast<QCheckBox *>(widget))
         check->setChecked(value.toBool());
     else if (auto *combo = qobject_cast<QComboBox *>(widget))
@@ -93,7 +112,8 @@ void QString2CharArray(QString str, char *chr, int len)
     if (!chr || len <= 0)
         return;
     std::memset(chr, 0, len);
-    const QByteArray latin1 = str.toLatin1(); // outside Latin-1: '?'
+    QByteArray latin1 = str.toLatin1(); // outside Latin-1: '?'
+    latin1.replace('\0', '?');         // a zero byte would end the string early
     std::memcpy(chr, latin1.constData(), std::min<qsizetype>(latin1.size(), len - 1));
 }
 
@@ -162,20 +182,38 @@ void MainWindow::logMsg(QString MSG)
 
 // Device access
 
-void MainWindow::withSingleDevice(const std::function<void()> &useDevice)
+void MainWindow::withSingleDevice(const std::function<void()> &useDevice,
+                                  const std::optional<QString> &onlySerial)
 {
     devThread->TakeMutex();
     DWORD numDevs = 0;
     ftStatus = FT_ListDevices(&numDevs, nullptr, FT_LIST_NUMBER_ONLY);
     if (ftStatus == FT_OK) {
-        if (numDevs == 1)
-            useDevice();
-        else if (numDevs > 1)
+        if (numDevs == 1) {
+            if (!onlySerial || singleDeviceLists(*onlySerial))
+                useDevice();
+        } else if (numDevs > 1)
             logMsg("More than one Device found!!! Can not proceed!!");
         else
             logMsg("No Device found!!! Can not proceed!!");
     }
     devThread->FreeMutex();
+}
+
+// A device can replace the one a prompt named before the watcher's next poll;
+// it is told apart by its serial number, read under the device lock. A failed
+// query, like a failed count, ends the operation without a log line.
+bool MainWindow::singleDeviceLists(const QString &serial)
+{
+    char listed[FT_SERIAL_BUFFER_SIZE] = {};
+    PVOID firstPosition = nullptr;
+    if (FT_ListDevices(firstPosition, listed, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER)
+        != FT_OK)
+        return false;
+    if (latin1Text(listed) == serial)
+        return true;
+    logMsg(QString("Device %1 not found!!! Can not proceed!!").arg(serial));
+    return false;
 }
 
 int MainWindow::readFTDIEE()
@@ -248,6 +286,11 @@ void MainWindow::showReadRecord()
 
 void MainWindow::writeFTDIEE()
 {
+    programDevice(std::nullopt);
+}
+
+void MainWindow::programDevice(const std::optional<QString> &onlySerial)
+{
     if (refuseUnprogrammableForm())
         return;
 
@@ -281,7 +324,7 @@ void MainWindow::writeFTDIEE()
             logMsg("Prgram FAILED!");
         }
         FT_Close(ftHandle);
-    });
+    }, onlySerial);
 }
 
 // A form the chip cannot hold is refused, with the reason, before the device
@@ -395,7 +438,7 @@ void MainWindow::ftdiDevChange(QStringList DevIDs)
         // The list changed under an open prompt: the prompt lapses unanswered,
         // and the newest list is handled once it has closed.
         lapsedPromptList = DevIDs;
-        flashPrompt->button(QMessageBox::Abort)->click();
+        lapseFlashPrompt();
         return;
     }
     for (;;) {
@@ -406,14 +449,16 @@ void MainWindow::ftdiDevChange(QStringList DevIDs)
         activeID = DevIDs.first();
         if (FlashedIDs.contains(activeID) || filename.isEmpty())
             return;
-        const int answer = askToFlash(activeID);
+        const QString prompted = activeID;
+        const int answer = askToFlash(prompted);
         if (lapsedPromptList) {
             DevIDs = *lapsedPromptList;
             lapsedPromptList.reset();
             continue;
         }
+        // Ok programs the device the prompt named, never one that took its place.
         if (answer == QMessageBox::Ok)
-            writeFTDIEE();
+            programDevice(prompted);
         return;
     }
 }
@@ -430,6 +475,22 @@ int MainWindow::askToFlash(const QString &serial)
     const int answer = msgBox.exec();
     flashPrompt = nullptr;
     return answer;
+}
+
+// Closes an open flash prompt as if answered with Abort.
+void MainWindow::lapseFlashPrompt()
+{
+    if (flashPrompt)
+        flashPrompt->button(QMessageBox::Abort)->click();
+}
+
+// The prompt has no parent window: left open, it would outlive the closed
+// window, keep the program running and could still program a device. It
+// lapses instead, so that closing the window ends the program.
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    lapseFlashPrompt();
+    QMainWindow::closeEvent(event);
 }
 
 // Configuration files

@@ -21,7 +21,8 @@ class QMessageBox;
 class QSettings;
 
 // Writes `str` into the `len`-byte buffer `chr` as a zero-terminated Latin-1
-// string: at most len - 1 characters, a character outside Latin-1 as '?'.
+// string: at most len - 1 characters, a character outside Latin-1 (or U+0000,
+// which cannot stand inside such a string) as '?'.
 void QString2CharArray(QString str, char *chr, int len);
 
 // The one main window: owns the form, the device watcher and all state of
@@ -33,6 +34,10 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr, int pollIntervalMs = 1000);
     virtual ~MainWindow();
+
+protected:
+    // An open flash prompt lapses with the window (see lapseFlashPrompt).
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void logMsg(QString MSG);
@@ -58,13 +63,20 @@ private:
     QList<QComboBox *> cbusBoxes() const;
     QList<ConfigKey> configKeys() const;
     // Runs `useDevice` under the device lock when exactly one device is
-    // attached; otherwise logs why nothing can be done.
-    void withSingleDevice(const std::function<void()> &useDevice);
+    // attached (and, with `onlySerial`, lists that serial number); otherwise
+    // logs why nothing can be done.
+    void withSingleDevice(const std::function<void()> &useDevice,
+                          const std::optional<QString> &onlySerial = std::nullopt);
+    bool singleDeviceLists(const QString &serial);
     void showReadRecord();
     bool refuseUnprogrammableForm();
+    // Programs the form into the single attached device (writeFTDIEE); with
+    // `onlySerial`, only if that device lists it.
+    void programDevice(const std::optional<QString> &onlySerial);
     FT_PROGRAM_DATA programRecordFromForm() const;
     void recordProgrammedSerial();
     int askToFlash(const QString &serial);
+    void lapseFlashPrompt();
 
     Ui::MainWindow *ui;
     FT_HANDLE ftHandle;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "aboutwidget.h"
+#include "ftdidevthread.h"
 #include "mainwindow.h"
 
 struct MainWindowTestAccess {
@@ -17,4 +18,11 @@ struct MainWindowTestAccess {
         w.newUuid = std::move(source);
     }
     static QString generateID(MainWindow &w) { return w.generateID(); }
+    // Takes the device lock if it is free within `timeoutMs`, as the watcher
+    // would; false when it stays held (by the GUI thread itself, say).
+    static bool tryTakeDeviceLock(MainWindow &w, int timeoutMs)
+    {
+        return w.devThread->mutex.tryLock(timeoutMs);
+    }
+    static void freeDeviceLock(MainWindow &w) { w.devThread->mutex.unlock(); }
 };

@@ -908,6 +908,8 @@ void TestReadWrite::stringToBuffer_data()
     QTest::newRow("Latin-1 kept") << "M\u00fcller" << 12 << QByteArray("M\xfc" "ller");
     QTest::newRow("outside Latin-1") << "\u03a9mega \u2713" << 16 << QByteArray("?mega ?");
     QTest::newRow("room for the terminator only") << "abc" << 1 << QByteArray();
+    QTest::newRow("U+0000 does not end the string")
+        << QString("AB") + QChar(0) + "CD" << 16 << QByteArray("AB?CD");
 }
 
 void TestReadWrite::stringToBuffer()
