@@ -5,6 +5,7 @@
 //
 //   bench_device DIR     (DIR: an empty folder on the disk to measure)
 #include "d2xx/benchdir.h"
+#include "d2xx/ft232r_image.h"
 #include "d2xx/simbench.h"
 
 #include <algorithm>
@@ -65,30 +66,15 @@ struct ProgramRecord {
     char manufacturerId[FT_MANUFACTURER_ID_BUFFER_SIZE] = "KV";
     char description[FT_DESCRIPTION_BUFFER_SIZE] = "Kestrova Demo Bridge";
     char serial[FT_SERIAL_NUMBER_BUFFER_SIZE] = "KV000000";
-    FT_PROGRAM_DATA data{};
+    FT_PROGRAM_DATA data = factoryRecord();
 
     ProgramRecord()
     {
-        data.Signature2 = 0xFFFFFFFF;
-        data.Version = 2;
-        data.VendorId = 0x0403;
-        data.ProductId = 0x6001;
         data.Manufacturer = manufacturer;
         data.ManufacturerId = manufacturerId;
         data.Description = description;
         data.SerialNumber = serial;
-        data.MaxPower = 90;
-        data.PnP = 1;
         data.RemoteWakeup = 1;
-        data.USBVersionEnable = 1;
-        data.USBVersion = 0x0200;
-        data.EndpointSize = 64;
-        data.SerNumEnableR = 1;
-        data.Cbus0 = 3;
-        data.Cbus1 = 2;
-        data.Cbus2 = 0;
-        data.Cbus3 = 1;
-        data.Cbus4 = 5;
     }
 };
 

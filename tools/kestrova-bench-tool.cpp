@@ -61,25 +61,6 @@ int printSerial(const char *path)
     return 0;
 }
 
-// A record whose string pointers aim at `strings`, ready for decodeImage.
-struct DecodedImage {
-    FT_PROGRAM_DATA data{};
-    char manufacturer[FT_MANUFACTURER_BUFFER_SIZE]{};
-    char manufacturerId[FT_MANUFACTURER_ID_BUFFER_SIZE]{};
-    char description[FT_DESCRIPTION_BUFFER_SIZE]{};
-    char serialNumber[FT_SERIAL_NUMBER_BUFFER_SIZE]{};
-
-    DecodedImage()
-    {
-        data.Signature2 = 0xFFFFFFFF;
-        data.Version = 2;
-        data.Manufacturer = manufacturer;
-        data.ManufacturerId = manufacturerId;
-        data.Description = description;
-        data.SerialNumber = serialNumber;
-    }
-};
-
 const char *yesNo(unsigned value)
 {
     return value ? "yes" : "no";
@@ -137,11 +118,10 @@ int show(const char *path)
     Image bytes;
     if (!readImage(path, bytes))
         return 1;
-    DecodedImage image;
-    const FT_STATUS status = decodeImage(bytes, image.data);
-    if (status != FT_OK) {
+    const DecodedImage image(bytes);
+    if (image.status != FT_OK) {
         std::printf("%s: not a valid FT232R EEPROM image (%zu bytes, status %u)\n", path,
-                    bytes.size(), status);
+                    bytes.size(), image.status);
         return 1;
     }
     printRecord(image);

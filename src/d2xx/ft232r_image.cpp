@@ -380,4 +380,37 @@ FT_STATUS encodeImage(const FT_PROGRAM_DATA &data, Image &image)
     return FT_OK;
 }
 
+FT_PROGRAM_DATA factoryRecord()
+{
+    enum CbusFunction : UCHAR { TxDen = 0, PwrEn = 1, RxLed = 2, TxLed = 3, Sleep = 5 };
+    FT_PROGRAM_DATA data{};
+    data.Signature2 = 0xFFFFFFFF;
+    data.Version = 2;
+    data.VendorId = 0x0403;
+    data.ProductId = 0x6001;
+    data.MaxPower = 90;
+    data.PnP = 1;
+    data.USBVersionEnable = 1;
+    data.USBVersion = 0x0200;
+    data.EndpointSize = 64;
+    data.SerNumEnableR = 1;
+    data.Cbus0 = TxLed;
+    data.Cbus1 = RxLed;
+    data.Cbus2 = TxDen;
+    data.Cbus3 = PwrEn;
+    data.Cbus4 = Sleep;
+    return data;
+}
+
+DecodedImage::DecodedImage(const Image &image)
+{
+    data.Signature2 = 0xFFFFFFFF;
+    data.Version = 2;
+    data.Manufacturer = manufacturer;
+    data.ManufacturerId = manufacturerId;
+    data.Description = description;
+    data.SerialNumber = serialNumber;
+    status = decodeImage(image, data);
+}
+
 } // namespace kestrova::d2xx

@@ -67,6 +67,26 @@ FT_STATUS validateRecord(const FT_PROGRAM_DATA &data);
 // FT_INVALID_PARAMETER and leaves `image` unchanged.
 FT_STATUS encodeImage(const FT_PROGRAM_DATA &data, Image &image);
 
+// The settings of a factory-fresh FT232R, its strings aside (null pointers):
+// 90 mA bus powered, PnP, serial number enabled, USB 2.0, CBUS0-4 TXLED#,
+// RXLED#, TXDEN, PWREN#, SLEEP#.
+FT_PROGRAM_DATA factoryRecord();
+
+// An image decoded into a record whose strings live in buffers of its own,
+// of the sizes FT_EE_Read fills.
+struct DecodedImage {
+    explicit DecodedImage(const Image &image);
+    DecodedImage(const DecodedImage &) = delete;
+    DecodedImage &operator=(const DecodedImage &) = delete;
+
+    FT_PROGRAM_DATA data{};
+    char manufacturer[FT_MANUFACTURER_BUFFER_SIZE]{};
+    char manufacturerId[FT_MANUFACTURER_ID_BUFFER_SIZE]{};
+    char description[FT_DESCRIPTION_BUFFER_SIZE]{};
+    char serialNumber[FT_SERIAL_NUMBER_BUFFER_SIZE]{};
+    FT_STATUS status;
+};
+
 // The checksum of the words before 0x7E, the value the image must carry at 0x7E.
 std::uint16_t imageChecksum(const Image &image);
 

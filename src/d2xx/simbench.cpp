@@ -310,30 +310,13 @@ void SimBench::close(std::unique_ptr<Device> device)
 
 Image freshImage(const std::string &serial)
 {
-    enum CbusFunction : UCHAR { TxDen = 0, PwrEn = 1, RxLed = 2, TxLed = 3, Sleep = 5 };
     std::string manufacturer = "Bench";
     std::string description = "FT232R USB UART";
     std::string serialNumber = serial;
-
-    FT_PROGRAM_DATA data{};
-    data.Signature2 = 0xFFFFFFFF;
-    data.Version = 2;
-    data.VendorId = 0x0403;
-    data.ProductId = 0x6001;
+    FT_PROGRAM_DATA data = factoryRecord();
     data.Manufacturer = manufacturer.data();
     data.Description = description.data();
     data.SerialNumber = serialNumber.data();
-    data.MaxPower = 90;
-    data.PnP = 1;
-    data.USBVersionEnable = 1;
-    data.USBVersion = 0x0200;
-    data.EndpointSize = 64;
-    data.SerNumEnableR = 1;
-    data.Cbus0 = TxLed;
-    data.Cbus1 = RxLed;
-    data.Cbus2 = TxDen;
-    data.Cbus3 = PwrEn;
-    data.Cbus4 = Sleep;
 
     Image image(kImageSize, 0);
     return encodeImage(data, image) == FT_OK ? image : Image();

@@ -2,6 +2,7 @@
 // by canary bytes, and a table of records that exercises every field.
 #pragma once
 
+#include "d2xx/ft232r_image.h"
 #include "ftd2xx.h"
 
 #include <QTest>
@@ -14,7 +15,7 @@
 
 // A record to program, with its own strings.
 struct ProgramRecord {
-    FT_PROGRAM_DATA data = factoryData();
+    FT_PROGRAM_DATA data = kestrova::d2xx::factoryRecord();
     std::string manufacturer = "Bench";
     std::string manufacturerId = "ignored";
     std::string description = "FT232R USB UART";
@@ -29,27 +30,6 @@ struct ProgramRecord {
         result.Description = description.data();
         result.SerialNumber = serial.data();
         return result;
-    }
-
-    static FT_PROGRAM_DATA factoryData()
-    {
-        FT_PROGRAM_DATA data{};
-        data.Signature2 = 0xFFFFFFFF;
-        data.Version = 2;
-        data.VendorId = 0x0403;
-        data.ProductId = 0x6001;
-        data.MaxPower = 90;
-        data.PnP = 1;
-        data.USBVersionEnable = 1;
-        data.USBVersion = 0x0200;
-        data.EndpointSize = 64;
-        data.SerNumEnableR = 1;
-        data.Cbus0 = 3;
-        data.Cbus1 = 2;
-        data.Cbus2 = 0;
-        data.Cbus3 = 1;
-        data.Cbus4 = 5;
-        return data;
     }
 };
 Q_DECLARE_METATYPE(ProgramRecord)

@@ -100,7 +100,7 @@ private slots:
         QCOMPARE(FT_EE_Read(handle, &read), FT_STATUS(FT_OK));
         QCOMPARE(FT_Close(handle), FT_STATUS(FT_OK));
 
-        compareReadBack(ProgramRecord{ProgramRecord::factoryData(), "Bench", "", "FT232R USB UART",
+        compareReadBack(ProgramRecord{factoryRecord(), "Bench", "", "FT232R USB UART",
                                       "SER-1"},
                         read, buffers);
         QCOMPARE(callsOf(*bench), QList<CallRecord>({{Call::Count, ""},

@@ -80,25 +80,6 @@ private:
     ftdi_context *ftdi;
 };
 
-// The record FT_EE_Read would fill from `image`.
-struct Decoded {
-    FT_STATUS status;
-    FT_PROGRAM_DATA data{};
-    char manufacturer[FT_MANUFACTURER_BUFFER_SIZE] = {};
-    char description[FT_DESCRIPTION_BUFFER_SIZE] = {};
-    char serial[FT_SERIAL_NUMBER_BUFFER_SIZE] = {};
-
-    explicit Decoded(const Image &image)
-    {
-        data.Signature2 = 0xFFFFFFFF;
-        data.Version = 2;
-        data.Manufacturer = manufacturer;
-        data.Description = description;
-        data.SerialNumber = serial;
-        status = decodeImage(image, data);
-    }
-};
-
 QList<int> inversionsOf(const FT_PROGRAM_DATA &data)
 {
     return {data.InvertTXD, data.InvertRXD, data.InvertRTS, data.InvertCTS,
@@ -136,7 +117,7 @@ private slots:
         QFETCH(ProgramRecord, record);
         Image image(kImageSize, 0);
         QCOMPARE(encodeImage(record.record(), image), FT_STATUS(FT_OK));
-        const Decoded ours(image);
+        const DecodedImage ours(image);
         QCOMPARE(ours.status, FT_STATUS(FT_OK));
         const FT_PROGRAM_DATA &we = ours.data;
 
@@ -190,7 +171,7 @@ private slots:
             libftdi.set(ftdi_eeprom_value(name), value);
         const Image image = libftdi.build();
 
-        const Decoded ours(image);
+        const DecodedImage ours(image);
         QCOMPARE(ours.status, FT_STATUS(FT_OK));
         const FT_PROGRAM_DATA &we = ours.data;
         QCOMPARE(int(we.VendorId), libftdi.value(VENDOR_ID));
@@ -211,7 +192,7 @@ private slots:
         QCOMPARE(cbusOf(we), libftdiCbus);
         // libftdi1 writes the PnP flag but does not read it back: the row knows it.
         QCOMPARE(int(we.PnP), pnp);
-        QCOMPARE(QList<QByteArray>({ours.manufacturer, ours.description, ours.serial}),
+        QCOMPARE(QList<QByteArray>({ours.manufacturer, ours.description, ours.serialNumber}),
                  QList<QByteArray>({"Acme", "Widget Bridge", "AC123456"}));
     }
 };

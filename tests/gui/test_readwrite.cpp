@@ -200,26 +200,7 @@ QString prefixOf(const QString &serial)
     return serial.size() > 6 ? serial.left(serial.size() - 6) : QString();
 }
 
-// A decoded image with its own string buffers.
-struct Decoded {
-    FT_PROGRAM_DATA data{};
-    char manufacturer[FT_MANUFACTURER_BUFFER_SIZE]{};
-    char manufacturerId[FT_MANUFACTURER_ID_BUFFER_SIZE]{};
-    char description[FT_DESCRIPTION_BUFFER_SIZE]{};
-    char serial[FT_SERIAL_NUMBER_BUFFER_SIZE]{};
-    FT_STATUS status;
-
-    explicit Decoded(const Image &image)
-    {
-        data.Manufacturer = manufacturer;
-        data.ManufacturerId = manufacturerId;
-        data.Description = description;
-        data.SerialNumber = serial;
-        status = decodeImage(image, data);
-    }
-    Decoded(const Decoded &) = delete;
-    Decoded &operator=(const Decoded &) = delete;
-};
+using Decoded = DecodedImage;
 
 #define KV_NUMBER_FIELDS(X)                                                                       \
     X(VendorId) X(ProductId) X(MaxPower) X(PnP) X(SelfPowered) X(RemoteWakeup)                    \
@@ -245,7 +226,7 @@ QStringList differences(const Decoded &a, const Decoded &b)
         {"Manufacturer", {a.manufacturer, b.manufacturer}},
         {"ManufacturerId", {a.manufacturerId, b.manufacturerId}},
         {"Description", {a.description, b.description}},
-        {"SerialNumber", {a.serial, b.serial}}};
+        {"SerialNumber", {a.serialNumber, b.serialNumber}}};
     for (const auto &[name, texts] : strings) {
         if (std::strcmp(texts.first, texts.second) != 0)
             found << QString("%1 '%2' / '%3'").arg(name, texts.first, texts.second);
