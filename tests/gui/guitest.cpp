@@ -2,6 +2,8 @@
 
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
 
 namespace guitest {
 
@@ -38,6 +40,21 @@ void ModalWatcher::look()
     }
     seen.append(modal);
     onModal(modal);
+}
+
+QStringList logLines(const QWidget *window)
+{
+    const QString text = child<QPlainTextEdit>(window, "logPTE")->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split('\n');
+}
+
+QStringList listedDevices(const QWidget *window)
+{
+    QStringList serials;
+    auto *list = child<QListWidget>(window, "listWidget");
+    for (int row = 0; row < list->count(); ++row)
+        serials << list->item(row)->text();
+    return serials;
 }
 
 void escape(QWidget *dialog)

@@ -117,6 +117,10 @@ inline QString mapDifference(const QVariantMap &actual, const QVariantMap &expec
 
 // Types a file name into a file dialog and confirms it with Enter.
 void typeFileNameAndAccept(QWidget *fileDialog, const QString &path);
+// The lines of the log pane of `window`.
+QStringList logLines(const QWidget *window);
+// The serial numbers the device list pane of `window` shows, top to bottom.
+QStringList listedDevices(const QWidget *window);
 // Closes a dialog with the Escape key.
 void escape(QWidget *dialog);
 

@@ -165,25 +165,9 @@ class TestHostile : public QObject
         MainWindow w{nullptr, 10};
         Rig() { w.show(); }
 
-        QStringList logLines() const
-        {
-            const QString log = child<QPlainTextEdit>(&w, "logPTE")->toPlainText();
-            return log.isEmpty() ? QStringList() : log.split('\n');
-        }
-        QStringList listed() const
-        {
-            QStringList shown;
-            auto *list = child<QListWidget>(&w, "listWidget");
-            for (int row = 0; row < list->count(); ++row)
-                shown << list->item(row)->text();
-            return shown;
-        }
-        int calls(Call kind) const
-        {
-            const auto all = bench->calls();
-            return int(std::count_if(all.cbegin(), all.cend(),
-                                     [kind](const auto &c) { return c.call == kind; }));
-        }
+        QStringList logLines() const { return guitest::logLines(&w); }
+        QStringList listed() const { return guitest::listedDevices(&w); }
+        int calls(Call kind) const { return callsOf(*bench, kind); }
         void press(const char *button)
         {
             QTest::mouseClick(child<QPushButton>(&w, button), Qt::LeftButton);

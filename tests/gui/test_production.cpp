@@ -219,20 +219,7 @@ class TestProduction : public QObject
         PromptDesk prompts;
         Rig() { w.show(); }
 
-        QStringList listed() const
-        {
-            QStringList shown;
-            auto *list = child<QListWidget>(&w, "listWidget");
-            for (int row = 0; row < list->count(); ++row)
-                shown << list->item(row)->text();
-            return shown;
-        }
-        int callsOf(Call kind) const
-        {
-            const auto calls = bench->calls();
-            return std::count_if(calls.cbegin(), calls.cend(),
-                                 [kind](const auto &c) { return c.call == kind; });
-        }
+        QStringList listed() const { return guitest::listedDevices(&w); }
         QStringList programmedDevices() const
         {
             QStringList names;
@@ -288,8 +275,8 @@ class TestProduction : public QObject
     // has come by then.
     static void settle(Rig &rig, int polls = 3)
     {
-        const int start = rig.callsOf(Call::Count);
-        QTRY_VERIFY(rig.callsOf(Call::Count) >= start + polls);
+        const int start = callsOf(*rig.bench.bench, Call::Count);
+        QTRY_VERIFY(callsOf(*rig.bench.bench, Call::Count) >= start + polls);
         QCoreApplication::processEvents();
     }
 
@@ -443,7 +430,7 @@ void TestProduction::unplugDuringThePromptLetsItLapse()
     QCOMPARE(rig.prompts.stuck, 0);
     QVERIFY(!QApplication::activeModalWidget());
     QCOMPARE(rig.prompts.count(), 1);
-    QCOMPARE(rig.callsOf(Call::Open), 0); // nothing programmed, nothing even tried
+    QCOMPARE(callsOf(*rig.bench.bench, Call::Open), 0); // nothing programmed, nothing even tried
     QCOMPARE(rig.log(), QString());
     QCOMPARE(rig.flashedIDs(), QStringList{fileSerial});
     QCOMPARE(rig.activeID(), "FT0004DD");

@@ -117,19 +117,8 @@ struct Rig {
     }
     std::set<std::string> attached;
 
-    QStringList log() const
-    {
-        const QString text = child<QPlainTextEdit>(&window, "logPTE")->toPlainText();
-        return text.isEmpty() ? QStringList() : text.split('\n');
-    }
-    QStringList listed() const
-    {
-        QStringList serials;
-        auto *list = child<QListWidget>(&window, "listWidget");
-        for (int row = 0; row < list->count(); ++row)
-            serials << list->item(row)->text();
-        return serials;
-    }
+    QStringList log() const { return guitest::logLines(&window); }
+    QStringList listed() const { return guitest::listedDevices(&window); }
     // Waits until the watcher has shown exactly these serial numbers.
     bool waitForListed(const QStringList &serials)
     {

@@ -678,14 +678,7 @@ private:
                      .arg(listPane().join(','), attached.join(',')));
     }
 
-    QStringList listPane() const
-    {
-        QStringList shown;
-        auto *list = child<QListWidget>(&w, "listWidget");
-        for (int row = 0; row < list->count(); ++row)
-            shown << list->item(row)->text();
-        return shown;
-    }
+    QStringList listPane() const { return guitest::listedDevices(&w); }
 
     // ---- The invariants, after every step ----
 

@@ -140,13 +140,7 @@ private slots:
     }
 
 private:
-    int countCalls() const
-    {
-        int count = 0;
-        for (const auto &call : (*bench)->calls())
-            count += call.call == Call::Count;
-        return count;
-    }
+    int countCalls() const { return callsOf(*bench->bench, Call::Count); }
 
     std::unique_ptr<InstalledBench> bench;
     std::unique_ptr<FTDIDevThread> watcher;
