@@ -269,10 +269,11 @@ FT_STATUS SimBench::countDevices(DWORD &count)
     return FT_OK;
 }
 
+// Positions refer to the devices found by the last count, as on a USB bus:
+// only the count looks at the directory again.
 FT_STATUS SimBench::serialNumber(DWORD index, std::string &serial)
 {
     std::lock_guard<std::mutex> lock(state->mutex);
-    state->rescan();
     const std::string *name = state->nameAt(index);
     if (const FT_STATUS status = state->enter(Call::SerialByIndex, name ? *name : std::string());
         status != FT_OK)
@@ -286,7 +287,6 @@ FT_STATUS SimBench::serialNumber(DWORD index, std::string &serial)
 FT_STATUS SimBench::open(DWORD index, std::unique_ptr<Device> &device)
 {
     std::lock_guard<std::mutex> lock(state->mutex);
-    state->rescan();
     FT_STATUS status = FT_OK;
     const std::string *name = state->injected(Call::Open, status) ? nullptr : state->nameAt(index);
     if (status == FT_OK && !name)

@@ -2,8 +2,10 @@
 //
 // In memory (for tests): attach and detach devices, inject failures, inspect
 // the calls made. Over a directory (KESTROVA_BENCH): every regular file named
-// *.eeprom is an attached device whose bytes are its EEPROM image; the
-// directory is looked at again on every call, programming replaces a file
+// *.eeprom is an attached device whose bytes are its EEPROM image; each count
+// looks at the directory again and later calls address devices by their
+// position in that count (reads and writes notice a file removed since the
+// device was opened), programming replaces a file
 // atomically (temporary file, then rename), and a file of the wrong size reads
 // as it is, so FT_EE_Read refuses it while FT_EE_Program writes a whole new
 // image over it. A directory that does not exist has no devices.

@@ -99,6 +99,28 @@ private slots:
         QCOMPARE(serialsOf(bench), QStringList({"W1"}));
     }
 
+    // Positions refer to the last count, as on a USB bus: a file that appears
+    // between the count and the queries shows only at the next count.
+    void positionsHoldUntilTheNextCount()
+    {
+        writeFile(pathOf("b.eeprom"), freshImage("SER-B"));
+        SimBench bench(directory->path().toStdString());
+        DWORD count = 0;
+        QCOMPARE(bench.countDevices(count), FT_STATUS(FT_OK));
+        QCOMPARE(count, DWORD(1));
+
+        writeFile(pathOf("a.eeprom"), freshImage("SER-A"));
+        std::string serial;
+        QCOMPARE(bench.serialNumber(0, serial), FT_STATUS(FT_OK));
+        QCOMPARE(bytesOf(serial), QByteArray("SER-B"));
+        QCOMPARE(bench.serialNumber(1, serial), FT_STATUS(FT_DEVICE_NOT_FOUND));
+
+        QCOMPARE(bench.countDevices(count), FT_STATUS(FT_OK));
+        QCOMPARE(count, DWORD(2));
+        QCOMPARE(bench.serialNumber(0, serial), FT_STATUS(FT_OK));
+        QCOMPARE(bytesOf(serial), QByteArray("SER-A"));
+    }
+
     void missingDirectoryHasNoDevices()
     {
         SimBench bench(pathOf("absent").toStdString());
